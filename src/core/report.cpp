@@ -134,8 +134,12 @@ void AssertReport(const char* expression, const char* source, int line, const ch
 {
     MessageBoxRequest request;
     request.caption = u"KESTREL";
-    request.text = extra ? Format(u"Assert(%hs);\nFile %hs, line %d.  %hs", expression, source, line, extra)
-                         : Format(u"Assert(%hs);\nFile %hs, line %d.", expression, source, line);
+    // The texts come from the engine's own sources, which are UTF-8.
+    const std::u16string expressionText = Utf8ToUtf16(expression ? expression : "");
+    const std::u16string sourceText = Utf8ToUtf16(source ? source : "");
+    request.text = extra ? Format(u"Assert(%s);\nFile %s, line %d.  %s", expressionText, sourceText, line,
+                               Utf8ToUtf16(extra))
+                         : Format(u"Assert(%s);\nFile %s, line %d.", expressionText, sourceText, line);
     request.buttons = MessageBoxButtons::AbortRetryIgnore;
     request.icon = MessageBoxIcon::Error;
     // Ignore is the default: with nobody to ask, the caller continues as stated.
