@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <source_location>
 #include <string_view>
 
 namespace kestrel {
@@ -65,8 +64,10 @@ using ExceptionHandle = ExceptionHandleT<char16_t>;
 // Where a throw happens: the source name the reports show ("main", "misc",
 // "script/scr_gui" ...) and the line, taken from the call site.
 struct ThrowSite {
-    ThrowSite(const char16_t* sourceName, std::source_location where = std::source_location::current())
-        : source(sourceName), line(static_cast<std::int32_t>(where.line()))
+    // __builtin_LINE is what std::source_location is built on; clang 14 with
+    // this C++ library has the builtin but not the class.
+    ThrowSite(const char16_t* sourceName, std::int32_t callerLine = __builtin_LINE())
+        : source(sourceName), line(callerLine)
     {
     }
     std::u16string_view source;
