@@ -38,6 +38,15 @@ std::string Utf8(std::u16string_view text)
     return Utf16ToUtf8(text);
 }
 
+// A name or path in quotes, for error texts.
+std::string Quoted(std::u16string_view text)
+{
+    std::string quoted(1, '"');
+    quoted += Utf16ToUtf8(text);
+    quoted += '"';
+    return quoted;
+}
+
 // Lookups compare names without regard to the case of ASCII letters, so two
 // siblings that differ only there could not both be found.
 std::u16string FoldAscii(std::u16string_view name)
@@ -173,7 +182,7 @@ struct SafBuilder::Impl {
     // be stored.
     std::optional<std::string> StoredName(std::u16string_view name, std::u16string_view path)
     {
-        const std::string where = "\"" + Utf8(path) + "\": ";
+        const std::string where = Quoted(path) + ": ";
         if (name.empty()) {
             Fail(where + "empty name (a leading, trailing or doubled \"/\")");
             return std::nullopt;
@@ -188,13 +197,19 @@ struct SafBuilder::Impl {
         }
         ConversionReport report;
         std::string stored = Utf16ToCp932(name, &report);
-        if (report.replaced > 0 || Cp932ToUtf16(stored) != name) {
-            Fail(where + "the name \"" + Utf8(name) + "\" cannot be written in code page 932 (Shift_JIS)");
+        if (report.replaced > 0) {
+            Fail(where + "the name " + Quoted(name) + " cannot be written in code page 932 (Shift_JIS)");
+            return std::nullopt;
+        }
+        // Some characters share a code with another one and come back as it;
+        // lookups by the original name would then fail.
+        if (Cp932ToUtf16(stored) != name) {
+            Fail(where + "the name " + Quoted(name) + " does not come back unchanged from code page 932 (Shift_JIS)");
             return std::nullopt;
         }
         if (options.version == kVersion5) {
             if (stored.size() > kName5Size) {
-                Fail(where + "the name \"" + Utf8(name) + "\" takes " + std::to_string(stored.size()) +
+                Fail(where + "the name " + Quoted(name) + " takes " + std::to_string(stored.size()) +
                     " bytes in code page 932; version 5 names hold at most 20");
                 return std::nullopt;
             }
@@ -204,7 +219,7 @@ struct SafBuilder::Impl {
                 return std::nullopt;
             }
             if (stored.find(' ') != std::string::npos) {
-                Fail(where + "version 5 names end at the first space, so \"" + Utf8(name) + "\" cannot be stored");
+                Fail(where + "version 5 names end at the first space, so " + Quoted(name) + " cannot be stored");
                 return std::nullopt;
             }
         }
@@ -259,17 +274,17 @@ struct SafBuilder::Impl {
             }
             const Node& existing = nodes[it->second];
             if (existing.name != c.name) {
-                Fail("\"" + Utf8(c.prefix) + "\": differs only in letter case from \"" +
+                Fail(Quoted(c.prefix) + ": differs only in letter case from \"" +
                     Utf8(c.prefix.substr(0, c.prefix.size() - c.name.size())) + Utf8(existing.name) +
                     "\", and lookups ignore the case of letters");
                 return std::nullopt;
             }
             if (existing.isDirectory != wantDirectory) {
-                Fail("\"" + Utf8(c.prefix) + "\": added both as a file and as a folder");
+                Fail(Quoted(c.prefix) + ": added both as a file and as a folder");
                 return std::nullopt;
             }
             if (last && !isDirectory) {
-                Fail("\"" + Utf8(path) + "\": added twice");
+                Fail(Quoted(path) + ": added twice");
                 return std::nullopt;
             }
             current = it->second;
@@ -353,7 +368,7 @@ std::optional<std::string> SafBuilder::Impl::Write(Sink& sink)
         Node& node = nodes[order[e]];
         if (node.isDirectory)
             continue;
-        const std::string where = "\"" + Utf8(node.name) + "\" (entry " + std::to_string(e) + "): ";
+        const std::string where = Quoted(node.name) + " (entry " + std::to_string(e) + "): ";
         std::vector<std::uint8_t> fromDisk;
         std::span<const std::uint8_t> bytes = node.bytes;
         if (node.source) {
@@ -452,20 +467,28 @@ std::optional<std::string> SafBuilder::WriteTo(const std::filesystem::path& out)
 {
     if (auto error = m_impl->ErrorText())
         return error;
+    // Written beside the target and renamed at the end, so that a failure
+    // leaves an existing archive of that name as it was.
+    fs::path partial = out;
+    partial += ".partial";
     std::optional<std::string> error;
     {
-        File file = CreateFileForWrite(out);
+        File file = CreateFileForWrite(partial);
         if (!file)
-            return "cannot create " + out.string();
+            return "cannot create " + partial.string();
         FileSink sink(file);
         error = m_impl->Write(sink);
         if (error && *error == "cannot write the archive")
-            *error = "cannot write " + out.string();
+            *error = "cannot write " + partial.string();
     }
-    if (error) {
-        std::error_code ignored;
-        fs::remove(out, ignored);
+    std::error_code fsError;
+    if (!error) {
+        fs::rename(partial, out, fsError);
+        if (fsError)
+            error = "cannot rename " + partial.string() + " to " + out.string() + ": " + fsError.message();
     }
+    if (error)
+        fs::remove(partial, fsError);
     return error;
 }
 
@@ -477,7 +500,8 @@ std::optional<std::string> PackDirectory(const std::filesystem::path& source, co
         return "not a folder: " + source.string();
 
     // The output may lie inside the folder being packed (an earlier run's
-    // archive, say); it is never packed into itself.
+    // archive, say); it is never packed into itself. (Its ".partial" file is
+    // created only after the walk.)
     const fs::path outFull = fs::weakly_canonical(out, error);
 
     SafBuilder builder(options);
@@ -497,7 +521,7 @@ std::optional<std::string> PackDirectory(const std::filesystem::path& source, co
         }
         std::error_code statusError;
         if (entry.is_symlink(statusError) && entry.is_directory(statusError)) {
-            problems.push_back("\"" + Utf16ToUtf8(member) + "\": links to folders are not followed");
+            problems.push_back(Quoted(member) + ": links to folders are not followed");
         } else if (entry.is_directory(statusError)) {
             builder.AddDirectory(member);
         } else if (entry.is_regular_file(statusError)) {
@@ -505,7 +529,7 @@ std::optional<std::string> PackDirectory(const std::filesystem::path& source, co
                 continue;
             builder.AddFileFromDisk(member, entry.path());
         } else {
-            problems.push_back("\"" + Utf16ToUtf8(member) + "\": neither a file nor a folder");
+            problems.push_back(Quoted(member) + ": neither a file nor a folder");
         }
     }
     if (error)

@@ -45,8 +45,9 @@ public:
 
     // The whole archive in memory. Returns the error text, or nothing on success.
     std::optional<std::string> Build(std::vector<std::uint8_t>& out);
-    // The archive written to a file, one member in memory at a time. On an
-    // error the partly written file is removed.
+    // The archive written to a file, one member in memory at a time. The
+    // file is written as OUT.partial and renamed to `out` when complete; on
+    // an error it is removed and an existing `out` stays as it was.
     std::optional<std::string> WriteTo(const std::filesystem::path& out);
 
 private:
