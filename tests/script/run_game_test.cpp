@@ -119,8 +119,9 @@ TEST_F(RunGameTest, TitleAnswersMapToResults)
         m_host.titleAnswer = c.answer;
         EXPECT_EQ(Run(0), c.result) << c.answer;
         EXPECT_EQ(Variables().Value(u"PLAYED", 0), c.played ? 1 : 0);
-        if (!c.played)
+        if (!c.played) {
             EXPECT_EQ(m_host.log, Join({kPreparation, {"title"}, kCleanUp})) << c.answer;
+        }
         EXPECT_EQ(Globals().runningGroup, nullptr);
     }
     EXPECT_EQ(m_host.log,
