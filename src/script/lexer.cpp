@@ -99,8 +99,11 @@ std::string TokenName(int token)
         break;
     }
     for (const CommandName& command : kCommandTable) {
-        if (command.token == token)
-            return "." + std::string(command.name);
+        if (command.token == token) {
+            std::string name(1, '.'); // appended, not concatenated: GCC 12 warns falsely on "." + string
+            name += command.name;
+            return name;
+        }
     }
     if (token > 0x20 && token < 0x7F)
         return std::string("'") + static_cast<char>(token) + "'";
