@@ -1,4 +1,6 @@
-// The only user of iconv in the engine.
+// The only user of iconv in the engine. iconv is the authority on code page
+// 932; asking it once per character builds two lookup tables, and every
+// conversion after that is a table walk.
 #include "core/cp932.h"
 
 #include "core/text.h"
@@ -7,15 +9,16 @@
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
+#include <memory>
+#include <vector>
 
 namespace kestrel {
 
 namespace {
 
 constexpr const char* kNativeUtf16 = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+constexpr char16_t kInvalid = 0xFFFF; // no character of code page 932 decodes to it
 
-// One converter per thread and direction: iconv descriptors carry state, and
-// the sound thread converts names while the main thread converts scripts.
 class Converter {
 public:
     Converter(const char* to, const char* from) : m_handle(iconv_open(to, from)) {}
@@ -29,28 +32,85 @@ public:
 
     bool valid() const { return m_handle != reinterpret_cast<iconv_t>(-1); }
 
-    // Converts as much as it can; returns the errno of the stop (0 when done).
-    int Convert(const char*& in, std::size_t& inLeft, char*& out, std::size_t& outLeft)
+    // Converts the whole input, or fails: the output's size, or -1.
+    std::ptrdiff_t Convert(const void* input, std::size_t inSize, void* output, std::size_t outSize)
     {
         iconv(m_handle, nullptr, nullptr, nullptr, nullptr);
-        const std::size_t result = iconv(m_handle, const_cast<char**>(&in), &inLeft, &out, &outLeft);
-        return result == static_cast<std::size_t>(-1) ? errno : 0;
+        char* in = static_cast<char*>(const_cast<void*>(input));
+        char* out = static_cast<char*>(output);
+        std::size_t inLeft = inSize, outLeft = outSize;
+        if (iconv(m_handle, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0)
+            return -1;
+        return static_cast<std::ptrdiff_t>(outSize - outLeft);
     }
 
 private:
     iconv_t m_handle;
 };
 
-Converter& DecoderFromCp932()
-{
-    thread_local Converter converter(kNativeUtf16, "CP932");
-    return converter;
-}
+struct Tables {
+    // Single bytes, and double bytes by lead byte (only lead bytes have rows).
+    char16_t single[256];
+    std::unique_ptr<char16_t[]> pairs = std::make_unique<char16_t[]>(256 * 256);
+    // UTF-16 unit to its bytes (high byte first for a double byte), 0 for none.
+    std::unique_ptr<std::uint16_t[]> encode = std::make_unique<std::uint16_t[]>(65536);
+    bool encodesNul = false;
 
-Converter& EncoderToCp932()
+    Tables()
+    {
+        std::fill(std::begin(single), std::end(single), kInvalid);
+        std::fill(pairs.get(), pairs.get() + 256 * 256, kInvalid);
+        Converter decoder(kNativeUtf16, "CP932");
+        Converter encoder("CP932", kNativeUtf16);
+        if (!decoder.valid() || !encoder.valid()) {
+            // Without a converter only ASCII survives.
+            for (unsigned b = 0; b < 0x80; ++b) {
+                single[b] = static_cast<char16_t>(b);
+                encode[b] = static_cast<std::uint16_t>(b);
+            }
+            encodesNul = true;
+            return;
+        }
+        std::vector<char16_t> decoded;
+        for (unsigned b = 0; b < 256; ++b) {
+            if (IsCp932LeadByte(static_cast<unsigned char>(b))) {
+                for (unsigned t = 0; t < 256; ++t)
+                    pairs[b * 256 + t] = DecodeOne(decoder, {static_cast<char>(b), static_cast<char>(t)});
+            } else {
+                single[b] = DecodeOne(decoder, {static_cast<char>(b)});
+            }
+        }
+        // Each character is encoded the way iconv prefers, which matters for
+        // the characters that several byte pairs decode to.
+        const auto learn = [&](char16_t unit) {
+            if (unit == kInvalid || encode[unit] != 0)
+                return;
+            unsigned char bytes[4];
+            const std::ptrdiff_t n = encoder.Convert(&unit, sizeof unit, bytes, sizeof bytes);
+            if (n == 1)
+                encode[unit] = bytes[0];
+            else if (n == 2)
+                encode[unit] = static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]);
+        };
+        for (unsigned b = 0; b < 256; ++b)
+            learn(single[b]);
+        for (unsigned i = 0; i < 256 * 256; ++i)
+            learn(pairs[i]);
+        encodesNul = single[0] == 0;
+    }
+
+    static char16_t DecodeOne(Converter& decoder, std::initializer_list<char> bytes)
+    {
+        char16_t out[2];
+        const std::ptrdiff_t n = decoder.Convert(bytes.begin(), bytes.size(), out, sizeof out);
+        return n == static_cast<std::ptrdiff_t>(sizeof(char16_t)) ? out[0] : kInvalid;
+    }
+};
+
+const Tables& TheTables()
 {
-    thread_local Converter converter("CP932", kNativeUtf16);
-    return converter;
+    static const Tables tables;
+    return tables;
 }
 
 void CountReplacement(ConversionReport* report)
@@ -63,86 +123,69 @@ void CountReplacement(ConversionReport* report)
 
 std::u16string Cp932ToUtf16(std::string_view bytes, ConversionReport* report)
 {
+    const Tables& tables = TheTables();
     std::u16string out;
-    if (bytes.empty())
-        return out;
-    Converter& converter = DecoderFromCp932();
-    // Every byte yields at most one unit.
-    out.resize(bytes.size());
-    const char* in = bytes.data();
-    std::size_t inLeft = bytes.size();
-    char* outBytes = reinterpret_cast<char*>(out.data());
-    std::size_t outLeft = out.size() * sizeof(char16_t);
-    while (inLeft > 0) {
-        if (!converter.valid()) {
-            // No converter at all: keep ASCII, replace the rest.
-            for (; inLeft > 0; ++in, --inLeft) {
-                const auto byte = static_cast<unsigned char>(*in);
-                const char16_t unit = byte < 0x80 ? byte : static_cast<char16_t>(kReplacementCharacter);
-                if (byte >= 0x80)
-                    CountReplacement(report);
-                std::memcpy(outBytes, &unit, sizeof unit);
-                outBytes += sizeof unit, outLeft -= sizeof unit;
-            }
-            break;
+    out.resize(bytes.size()); // every byte yields at most one unit
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* end = p + bytes.size();
+    char16_t* o = out.data();
+    while (p < end) {
+        const unsigned char b = *p;
+        if (b < 0x80) {
+            *o++ = tables.single[b]; // every byte below 0x80 is a character of its own
+            ++p;
+            continue;
         }
-        const int error = converter.Convert(in, inLeft, outBytes, outLeft);
-        if (error == 0)
-            break;
-        if (error != EILSEQ && error != EINVAL)
-            break;
-        // A byte that starts no character, a lead byte with a bad trail, or a
-        // lead byte cut off at the end: replace one byte and go on, so that an
-        // ASCII trail byte still comes through.
-        const char16_t unit = static_cast<char16_t>(kReplacementCharacter);
-        std::memcpy(outBytes, &unit, sizeof unit);
-        outBytes += sizeof unit, outLeft -= sizeof unit;
-        ++in, --inLeft;
-        CountReplacement(report);
+        if (IsCp932LeadByte(b) && end - p >= 2) {
+            const char16_t pair = tables.pairs[b * 256u + p[1]];
+            if (pair != kInvalid) {
+                *o++ = pair;
+                p += 2;
+                continue;
+            }
+        }
+        // A lead byte with a trail that is no trail, cut off at the end, or a
+        // byte that starts nothing: one replacement, and the next byte is
+        // read on its own (so an ASCII trail byte survives).
+        const char16_t unit = IsCp932LeadByte(b) ? kInvalid : tables.single[b];
+        if (unit == kInvalid) {
+            *o++ = static_cast<char16_t>(kReplacementCharacter);
+            CountReplacement(report);
+        } else {
+            *o++ = unit;
+        }
+        ++p;
     }
-    out.resize((out.size() * sizeof(char16_t) - outLeft) / sizeof(char16_t));
+    out.resize(static_cast<std::size_t>(o - out.data()));
     return out;
 }
 
 std::string Utf16ToCp932(std::u16string_view text, ConversionReport* report)
 {
+    const Tables& tables = TheTables();
     std::string out;
-    if (text.empty())
-        return out;
-    Converter& converter = EncoderToCp932();
-    // Every unit yields at most two bytes.
-    out.resize(text.size() * 2);
-    const char* in = reinterpret_cast<const char*>(text.data());
-    std::size_t inLeft = text.size() * sizeof(char16_t);
-    char* outBytes = out.data();
-    std::size_t outLeft = out.size();
-    while (inLeft > 0) {
-        int error = converter.valid() ? converter.Convert(in, inLeft, outBytes, outLeft) : EILSEQ;
-        if (error == 0)
-            break;
-        if (error != EILSEQ && error != EINVAL)
-            break;
-        // Skip one whole character: a surrogate pair counts as one.
-        std::size_t skip = sizeof(char16_t);
-        char16_t first = 0;
-        std::memcpy(&first, in, sizeof first);
-        if (first >= 0xD800 && first <= 0xDBFF && inLeft >= 2 * sizeof(char16_t)) {
-            char16_t second = 0;
-            std::memcpy(&second, in + sizeof first, sizeof second);
-            if (second >= 0xDC00 && second <= 0xDFFF)
-                skip = 2 * sizeof(char16_t);
+    out.reserve(text.size() * 2);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (unit == 0 && tables.encodesNul) {
+            out += '\0';
+            continue;
         }
-        if (!converter.valid() && first < 0x80) {
-            *outBytes++ = static_cast<char>(first);
-            --outLeft;
-        } else {
-            *outBytes++ = '?';
-            --outLeft;
+        const std::uint16_t code = (unit >= 0xD800 && unit <= 0xDFFF) ? 0 : tables.encode[unit];
+        if (code == 0) {
+            // A surrogate pair is one character and gives one '?'.
+            if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                text[i + 1] <= 0xDFFF)
+                ++i;
+            out += '?';
             CountReplacement(report);
+        } else if (code < 0x100) {
+            out += static_cast<char>(code);
+        } else {
+            out += static_cast<char>(code >> 8);
+            out += static_cast<char>(code & 0xFF);
         }
-        in += skip, inLeft -= skip;
     }
-    out.resize(out.size() - outLeft);
     return out;
 }
 
