@@ -1,0 +1,94 @@
+// The picture loader: name.jpg, name.tif, name.png, name.bmp, the first that
+// exists, into a new 32-bit surface.
+//
+// Each file is read whole from the archive and decoded from memory. A picture
+// that exists but cannot be loaded is an error even when a missing one would
+// be allowed: the name was found, so something is wrong with the data.
+#include "dxdraw/picture/picture.h"
+
+#include "core/exception.h"
+#include "dxdraw/picture/decoders.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace DxDraw {
+
+namespace {
+
+constexpr char16_t kScriptSource[] = u"script/scr_gui";
+constexpr char16_t kDxDrawSource[] = u"dxdraw/dxdraw";
+
+std::vector<std::uint8_t> ReadWhole(kestrel::IArchive& archive, std::u16string_view path)
+{
+    std::optional<std::vector<std::uint8_t>> bytes = kestrel::ReadArchiveMember(archive, path);
+    return bytes ? std::move(*bytes) : std::vector<std::uint8_t>{};
+}
+
+// A new surface holding the bitmap, or null when it cannot be loaded.
+DxSurface* SurfaceFromDib(DibBlock& dib)
+{
+    SurfacePtr surface(CreateSurface(32));
+    if (!surface || !surface->LoadDib(dib.bytes(), std::nullopt))
+        return nullptr;
+    return surface.release();
+}
+
+} // namespace
+
+DxSurface* LoadPicture(kestrel::IArchive& archive, std::u16string_view name, MissingPicture missing)
+{
+    const std::u16string base(name);
+
+    const std::u16string jpg = base + u".jpg";
+    if (archive.Exists(jpg)) {
+        const std::vector<std::uint8_t> bytes = ReadWhole(archive, jpg);
+        std::optional<DibBlock> dib = DecodeJpeg(bytes);
+        DxSurface* surface = dib ? SurfaceFromDib(*dib) : nullptr;
+        if (!surface)
+            kestrel::ThrowException(kScriptSource, u"Script Error: JPEG decode error '%s'.", base);
+        return surface;
+    }
+
+    const std::u16string tif = base + u".tif";
+    if (archive.Exists(tif)) {
+        const std::vector<std::uint8_t> bytes = ReadWhole(archive, tif);
+        std::optional<DibBlock> dib = DecodeTiff(bytes);
+        DxSurface* surface = dib ? SurfaceFromDib(*dib) : nullptr;
+        if (!surface)
+            kestrel::ThrowException(kScriptSource, u"Script Error: file not found '%s'.", tif);
+        return surface;
+    }
+
+    const std::u16string png = base + u".png";
+    if (archive.Exists(png))
+        return LoadSurfaceArchive_Dx(archive, png);
+
+    const std::u16string bmp = base + u".bmp";
+    if (archive.Exists(bmp)) {
+        // The pixels are taken to follow the colour table; the file header's
+        // pixel offset is not consulted.
+        const std::vector<std::uint8_t> bytes = ReadWhole(archive, bmp);
+        SurfacePtr surface(CreateSurface(32));
+        const std::span<const std::uint8_t> file(bytes);
+        if (!surface || file.size() <= kFileHeaderSize ||
+            !surface->LoadDib(file.subspan(kFileHeaderSize), std::nullopt))
+            kestrel::ThrowException(kScriptSource, u"Script Error: file not found '%s'.", bmp);
+        return surface.release();
+    }
+
+    if (missing == MissingPicture::Allowed)
+        return nullptr;
+    kestrel::ThrowException(kScriptSource, u"Script Error: file not found '%s'.", base);
+}
+
+DxSurface* LoadSurfaceArchive_Dx(kestrel::IArchive& archive, std::u16string_view name)
+{
+    SurfacePtr surface(CreateSurface(32));
+    if (!surface || !surface->LoadFile(&archive, name))
+        kestrel::ThrowException(kDxDrawSource, u"LoadSurfaceArchive_Dx: file not found '%s'.\n", name);
+    return surface.release();
+}
+
+} // namespace DxDraw
