@@ -52,7 +52,7 @@ namespace {
 // cannot ask for gigabytes of padding.
 constexpr int kMaxCount = 4096;
 
-struct Spec {
+struct Directive {
     std::string flags;
     int width = -1;
     int precision = -1;
@@ -79,37 +79,37 @@ public:
                 m_out += c;
                 continue;
             }
-            Spec spec;
-            if (!ParseSpec(i, spec)) {
+            Directive directive;
+            if (!ParseDirective(i, directive)) {
                 m_out += u'%'; // A lone or malformed '%' is copied as it stands.
                 continue;
             }
-            Emit(spec);
+            Emit(directive);
         }
         return std::move(m_out);
     }
 
 private:
-    bool ParseSpec(std::size_t& i, Spec& spec)
+    bool ParseDirective(std::size_t& i, Directive& directive)
     {
         std::size_t p = i;
         auto peek = [&]() -> char16_t { return p < m_format.size() ? m_format[p] : 0; };
         while (peek() == u'-' || peek() == u'+' || peek() == u' ' || peek() == u'#' || peek() == u'0')
-            spec.flags += static_cast<char>(m_format[p++]);
-        spec.width = ParseCount(p);
+            directive.flags += static_cast<char>(m_format[p++]);
+        directive.width = ParseCount(p);
         if (peek() == u'.') {
             ++p;
-            spec.precision = ParseCount(p);
-            if (spec.precision < 0)
-                spec.precision = 0;
+            directive.precision = ParseCount(p);
+            if (directive.precision < 0)
+                directive.precision = 0;
         }
         // Size prefixes: h, hh, l, ll, L, z, j, t, I64, I32, w.
         for (;;) {
             const char16_t c = peek();
             if (c == u'h') {
-                spec.size = Spec::Size::Short, ++p;
+                directive.size = Directive::Size::Short, ++p;
             } else if (c == u'l' || c == u'w') {
-                spec.size = Spec::Size::Long, ++p;
+                directive.size = Directive::Size::Long, ++p;
             } else if (c == u'L' || c == u'z' || c == u'j' || c == u't' || c == u'q') {
                 ++p;
             } else if (c == u'I' && m_format.substr(p, 3) == u"I64") {
@@ -120,8 +120,8 @@ private:
                 break;
             }
         }
-        spec.conversion = peek();
-        if (spec.conversion == 0)
+        directive.conversion = peek();
+        if (directive.conversion == 0)
             return false;
         ++p;
         i = p;
@@ -153,21 +153,21 @@ private:
         return m_next < m_args.size() ? &m_args[m_next++] : nullptr;
     }
 
-    void Emit(const Spec& spec)
+    void Emit(const Directive& directive)
     {
-        if (spec.conversion == u'%') {
+        if (directive.conversion == u'%') {
             m_out += u'%';
             return;
         }
         const FormatArg* arg = Next();
-        switch (spec.conversion) {
+        switch (directive.conversion) {
         case u's':
         case u'S':
-            EmitString(spec, arg);
+            EmitString(directive, arg);
             return;
         case u'c':
         case u'C':
-            EmitChar(spec, arg);
+            EmitChar(directive, arg);
             return;
         case u'd':
         case u'i':
@@ -184,20 +184,20 @@ private:
         case u'G':
         case u'a':
         case u'A':
-            EmitNumber(spec, arg);
+            EmitNumber(directive, arg);
             return;
         default:
             // Unknown conversion: copy it so that the reader sees the mistake.
             m_out += u'%';
-            m_out += spec.conversion;
+            m_out += directive.conversion;
             return;
         }
     }
 
-    void Pad(const Spec& spec, std::u16string_view text)
+    void Pad(const Directive& directive, std::u16string_view text)
     {
-        const std::size_t width = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
-        const bool left = spec.flags.find('-') != std::string::npos;
+        const std::size_t width = directive.width > 0 ? static_cast<std::size_t>(directive.width) : 0;
+        const bool left = directive.flags.find('-') != std::string::npos;
         const std::size_t fill = width > text.size() ? width - text.size() : 0;
         if (!left)
             m_out.append(fill, u' ');
@@ -206,10 +206,10 @@ private:
             m_out.append(fill, u' ');
     }
 
-    void EmitString(const Spec& spec, const FormatArg* arg)
+    void EmitString(const Directive& directive, const FormatArg* arg)
     {
         if (!arg) {
-            Pad(spec, u"(missing)");
+            Pad(directive, u"(missing)");
             return;
         }
         std::u16string converted;
@@ -224,47 +224,47 @@ private:
             text = converted;
             break;
         default:
-            Pad(spec, u"(bad string)");
+            Pad(directive, u"(bad string)");
             return;
         }
-        if (spec.precision >= 0 && text.size() > static_cast<std::size_t>(spec.precision))
-            text = TruncateUtf16(text, static_cast<std::size_t>(spec.precision) + 1);
-        Pad(spec, text);
+        if (directive.precision >= 0 && text.size() > static_cast<std::size_t>(directive.precision))
+            text = TruncateUtf16(text, static_cast<std::size_t>(directive.precision) + 1);
+        Pad(directive, text);
     }
 
-    void EmitChar(const Spec& spec, const FormatArg* arg)
+    void EmitChar(const Directive& directive, const FormatArg* arg)
     {
         if (!arg || !IsNumeric(arg->kind())) {
-            Pad(spec, u"?");
+            Pad(directive, u"?");
             return;
         }
         char16_t units[2];
         const int count = EncodeUtf16(units, static_cast<char32_t>(arg->AsUnsigned() & 0x1FFFFF));
-        Pad(spec, std::u16string_view(units, count));
+        Pad(directive, std::u16string_view(units, count));
     }
 
-    void EmitNumber(const Spec& spec, const FormatArg* arg)
+    void EmitNumber(const Directive& directive, const FormatArg* arg)
     {
         if (!arg || !IsNumeric(arg->kind())) {
-            Pad(spec, arg ? u"(bad number)" : u"(missing)");
+            Pad(directive, arg ? u"(bad number)" : u"(missing)");
             return;
         }
-        std::string narrowSpec = "%" + spec.flags;
-        if (spec.width >= 0)
-            narrowSpec += std::to_string(spec.width);
-        if (spec.precision >= 0)
-            narrowSpec += "." + std::to_string(spec.precision);
+        std::string narrowFormat = "%" + directive.flags;
+        if (directive.width >= 0)
+            narrowFormat += std::to_string(directive.width);
+        if (directive.precision >= 0)
+            narrowFormat += "." + std::to_string(directive.precision);
         char buffer[512];
         int written = 0;
-        const char conv = static_cast<char>(spec.conversion);
-        switch (spec.conversion) {
+        const char conv = static_cast<char>(directive.conversion);
+        switch (directive.conversion) {
         case u'd':
         case u'i': {
             // 'h' narrows to 16 bits as the C library does; other values print whole.
             long long v = arg->AsSigned();
-            if (spec.size == Spec::Size::Short)
+            if (directive.size == Directive::Size::Short)
                 v = static_cast<short>(v);
-            written = std::snprintf(buffer, sizeof buffer, (narrowSpec + "lld").c_str(), v);
+            written = std::snprintf(buffer, sizeof buffer, (narrowFormat + "lld").c_str(), v);
             break;
         }
         case u'u':
@@ -272,11 +272,11 @@ private:
         case u'X':
         case u'o': {
             unsigned long long v = arg->AsUnsigned();
-            if (spec.size == Spec::Size::Short)
+            if (directive.size == Directive::Size::Short)
                 v = static_cast<unsigned short>(v);
             else if (arg->kind() == FormatArg::Kind::Signed && arg->AsSigned() < 0 && arg->AsSigned() >= INT32_MIN)
                 v = static_cast<std::uint32_t>(arg->AsSigned()); // -1 prints as FFFFFFFF, as a 32-bit int does
-            written = std::snprintf(buffer, sizeof buffer, (narrowSpec + "ll" + conv).c_str(), v);
+            written = std::snprintf(buffer, sizeof buffer, (narrowFormat + "ll" + conv).c_str(), v);
             break;
         }
         case u'p': {
@@ -286,14 +286,14 @@ private:
             break;
         }
         default:
-            written = std::snprintf(buffer, sizeof buffer, (narrowSpec + conv).c_str(), arg->AsDouble());
+            written = std::snprintf(buffer, sizeof buffer, (narrowFormat + conv).c_str(), arg->AsDouble());
             break;
         }
         if (written < 0)
             return;
         const std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(written), sizeof buffer - 1);
-        if (spec.conversion == u'p') {
-            Pad(spec, std::u16string(buffer, buffer + length));
+        if (directive.conversion == u'p') {
+            Pad(directive, std::u16string(buffer, buffer + length));
             return;
         }
         for (std::size_t k = 0; k < length; ++k)
