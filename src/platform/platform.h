@@ -7,6 +7,7 @@
 // top level.
 #pragma once
 
+#include "core/rect.h"
 #include "core/report.h"
 
 #include <cstdint>
@@ -14,6 +15,8 @@
 #include <string_view>
 
 namespace kestrel::platform {
+
+using kestrel::Rect;
 
 class Clock {
 public:
@@ -36,6 +39,22 @@ public:
     virtual std::filesystem::path UserDataHome() = 0;
 };
 
+// A frame as the engine composes it: 32-bit pixels (blue, green, red, T with
+// T = 255 - alpha), addressed top-down from `topLeft` with a signed pitch.
+struct FrameView {
+    const std::uint8_t* topLeft = nullptr;
+    std::int32_t pitch = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+class Display {
+public:
+    virtual ~Display() = default;
+    // Shows one rectangle of the frame (frame coordinates, already inside it).
+    virtual void Present(const FrameView& frame, const Rect& rect) = 0;
+};
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -45,6 +64,7 @@ public:
     // Message boxes and the debugger hooks of the assertion report.
     virtual MessageBoxHost& MessageBoxes() = 0;
     virtual UserFolders& Folders() = 0;
+    virtual Display& GetDisplay() = 0;
 };
 
 // Routes core's message boxes to a platform for the lifetime of this object.

@@ -107,3 +107,31 @@ TEST(HeadlessFolders, UserDataHomeRules)
 
 } // namespace
 } // namespace kestrel::platform
+
+namespace kestrel::platform {
+namespace {
+
+TEST(HeadlessDisplay, KeepsAndCountsWhatIsPresented)
+{
+    HeadlessPlatform headless;
+    // A 3 x 2 bottom-up frame: row 0 is stored last, so the pitch is negative.
+    std::uint8_t pixels[2][12];
+    for (int y = 0; y < 2; ++y)
+        for (int i = 0; i < 12; ++i)
+            pixels[y][i] = static_cast<std::uint8_t>(16 * y + i);
+    const FrameView frame{pixels[1], -12, 3, 2};
+    EXPECT_TRUE(headless.PresentedFrame().empty());
+    headless.GetDisplay().Present(frame, {1, 0, 3, 1});
+    ASSERT_EQ(headless.PresentedFrame().size(), 24u);
+    EXPECT_EQ(headless.PresentedFrame()[4], 16 + 4); // (1, 0) comes from the last stored row
+    EXPECT_EQ(headless.PresentedFrame()[0], 0);      // (0, 0) was not presented
+    EXPECT_EQ(headless.PresentedRects(), 1u);
+    EXPECT_EQ(headless.PresentedPixels(), 2u);
+    headless.GetDisplay().Present(frame, {0, 0, 0, 0});
+    EXPECT_EQ(headless.PresentedRects(), 1u); // nothing to show is not a present
+    headless.ResetPresentCounters();
+    EXPECT_EQ(headless.PresentedPixels(), 0u);
+}
+
+} // namespace
+} // namespace kestrel::platform

@@ -3,6 +3,9 @@
 #include "core/format.h"
 #include "platform/posix/posix_services.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace kestrel::platform {
 
 HeadlessPlatform::HeadlessPlatform(Options options)
@@ -41,6 +44,26 @@ bool HeadlessPlatform::IsDebuggerAttached()
 void HeadlessPlatform::BreakIntoDebugger()
 {
     posix::BreakIntoDebugger();
+}
+
+void HeadlessPlatform::Present(const FrameView& frame, const Rect& rect)
+{
+    if (frame.width != m_frameWidth || frame.height != m_frameHeight) {
+        m_frameWidth = frame.width;
+        m_frameHeight = frame.height;
+        m_frame.assign(std::size_t(frame.width) * std::size_t(frame.height) * 4, 0);
+    }
+    const Rect r{std::max(rect.left, 0), std::max(rect.top, 0), std::min(rect.right, frame.width),
+        std::min(rect.bottom, frame.height)};
+    if (r.Empty())
+        return;
+    for (std::int32_t y = r.top; y < r.bottom; ++y) {
+        const std::uint8_t* in = frame.topLeft + std::ptrdiff_t(y) * frame.pitch + std::ptrdiff_t(r.left) * 4;
+        std::memcpy(&m_frame[(std::size_t(y) * std::size_t(frame.width) + std::size_t(r.left)) * 4], in,
+            std::size_t(r.Width()) * 4);
+    }
+    ++m_presentedRects;
+    m_presentedPixels += std::uint64_t(r.Width()) * std::uint64_t(r.Height());
 }
 
 std::filesystem::path HeadlessPlatform::UserDataHome()
