@@ -37,6 +37,7 @@ struct DxPoint {
 };
 
 class DxImage;
+struct TextStyle; // dxdraw/text.h
 
 // What GetDC hands out: the image text is drawn into (there is no GDI here).
 struct DrawingContext {
@@ -100,7 +101,8 @@ public:
 
     std::int32_t AddRef() { return ++m_refCount; }
     // Deletes the surface when the count reaches 0; a count already at 0 stays.
-    std::int32_t Release();
+    // Virtual: a surface that is also a sprite leaves the screen as well.
+    virtual std::int32_t Release();
     std::int32_t RefCount() const { return m_refCount; }
 
     // 0: this surface with one more reference; 1: a new opaque black surface
@@ -121,7 +123,7 @@ public:
     virtual void Fill(const Rect* rect, std::uint32_t colour, std::uint8_t alpha) = 0;
     virtual void SetAlpha(const Rect* rect, std::uint8_t alpha) = 0;
     // Text drawing lives with the font code; a plain surface draws nothing.
-    virtual std::int32_t DrawChar(const void* /*style*/, std::uint32_t /*code*/) { return 0; }
+    virtual std::int32_t DrawChar(TextStyle& /*style*/, std::uint32_t /*code*/) { return 0; }
 
     // Null: the whole surface; otherwise (dirty | rect) & clip.
     void MarkDirty(const Rect* rect);
@@ -145,7 +147,8 @@ private:
     std::int32_t m_originY = 0;
 };
 
-class DxSurface32 final : public DxSurface {
+// Not final: a sprite can be its own surface (DxSurfaceSprite32).
+class DxSurface32 : public DxSurface {
 public:
     DxSurface32() : DxSurface(32) {}
 
@@ -162,9 +165,13 @@ public:
         std::uint8_t alpha) override;
     void Fill(const Rect* rect, std::uint32_t colour, std::uint8_t alpha) override;
     void SetAlpha(const Rect* rect, std::uint8_t alpha) override;
+    // One character of a text style (dxdraw/text.h): 1 when it was placed
+    // (drawn, or a line feed), 0 when the callback skipped it or the style
+    // has no font.
+    std::int32_t DrawChar(TextStyle& style, std::uint32_t code) override;
 
-private:
-    ~DxSurface32() override = default;
+protected:
+    ~DxSurface32() override = default; // destroyed only through Release
 };
 
 // 32 gives a new DxSurface32 (one reference, no pixels until Create); 16 is

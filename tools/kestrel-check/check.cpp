@@ -26,9 +26,13 @@ std::u16string LabelKey(std::u16string_view name)
     return TextScript::VariableTable::UpperCase(name);
 }
 
+// Built by appending: GCC 12 warns falsely about "literal" + string in release builds.
 std::string Quoted(std::u16string_view text)
 {
-    return "\"" + Escape(text) + "\"";
+    std::string out(1, '"');
+    out += Escape(text);
+    out += '"';
+    return out;
 }
 
 std::string CommandName(std::uint8_t kind)
@@ -227,8 +231,10 @@ std::string DumpNodes(const TextScript::ScriptStateGroup& script)
     for (const ScriptStateNode* node = script.First(); node; node = node->Next()) {
         out += std::to_string(node->m_line) + "\t" + std::to_string(node->m_kind) + "\t" +
             std::to_string(static_cast<unsigned char>(node->m_operator)) + "\t" + std::to_string(node->m_page);
-        for (int i = 0; i < node->ArgumentCount(); ++i)
-            out += "\t" + Escape(node->Argument(i).value_or(u""));
+        for (int i = 0; i < node->ArgumentCount(); ++i) {
+            out += '\t';
+            out += Escape(node->Argument(i).value_or(u""));
+        }
         out += "\n";
     }
     return out;
