@@ -252,8 +252,10 @@ private:
         std::string narrowFormat = "%" + directive.flags;
         if (directive.width >= 0)
             narrowFormat += std::to_string(directive.width);
-        if (directive.precision >= 0)
-            narrowFormat += "." + std::to_string(directive.precision);
+        if (directive.precision >= 0) {
+            narrowFormat += '.'; // appended: GCC 12 warns falsely on "." + string in release builds
+            narrowFormat += std::to_string(directive.precision);
+        }
         char buffer[512];
         int written = 0;
         const char conv = static_cast<char>(directive.conversion);

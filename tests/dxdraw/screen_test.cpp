@@ -1,3 +1,6 @@
+#include "core/file.h"
+#include "dxdraw/picture/decoders.h"
+#include "dxdraw/picture/frame_png.h"
 #include "dxdraw/screen.h"
 #include "dxdraw/sprite.h"
 #include "dxdraw/view.h"
@@ -9,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 
 namespace DxDraw {
@@ -379,6 +383,42 @@ TEST(Screen, GoldenMovedAndHiddenAfterSeveralFrames)
     scene.screen->SetRedrawPolicy(RedrawPolicy::Everything);
     scene.Frame();
     EXPECT_EQ(scene.Presented().pixels, incremental.pixels);
+}
+
+} // namespace
+} // namespace DxDraw
+
+namespace DxDraw {
+namespace {
+
+TEST(FramePng, AHeadlessFrameSavesToAPngThatReadsBackExactly)
+{
+    kestrel::platform::HeadlessPlatform headless;
+    SurfacePtr frame(CreateSurface(32));
+    ASSERT_TRUE(frame->Create(5, 3));
+    for (std::int32_t y = 0; y < 3; ++y)
+        for (std::int32_t x = 0; x < 5; ++x) {
+            std::uint8_t* p = frame->PixelAddress(x, y);
+            p[0] = std::uint8_t(x * 40), p[1] = std::uint8_t(y * 70), p[2] = 200, p[3] = std::uint8_t(x * 60);
+        }
+    const kestrel::platform::FrameView view{frame->PixelAddress(0, 0), frame->Pitch(), 5, 3};
+    headless.GetDisplay().Present(view, {0, 0, 5, 3});
+
+    const auto path = std::filesystem::temp_directory_path() / "kestrel_frame_png_test.png";
+    ASSERT_TRUE(SaveFramePng(path, headless.FrameWidth(), headless.FrameHeight(), headless.PresentedFrame().data(),
+        headless.FrameWidth() * 4));
+    const auto file = kestrel::ReadWholeFile(path);
+    std::filesystem::remove(path);
+    ASSERT_TRUE(file);
+    std::optional<DibBlock> dib = DecodePng(*file);
+    ASSERT_TRUE(dib);
+    ASSERT_EQ(dib->header().bitCount, 32);
+    SurfacePtr back(CreateSurface(32));
+    ASSERT_TRUE(back->LoadDib(dib->bytes(), std::nullopt));
+    for (std::int32_t y = 0; y < 3; ++y)
+        for (std::int32_t x = 0; x < 5; ++x)
+            EXPECT_EQ(std::memcmp(back->PixelAddress(x, y), frame->PixelAddress(x, y), 4), 0) << x << "," << y;
+    EXPECT_TRUE(EncodeFramePng(0, 3, view.topLeft, view.pitch).empty());
 }
 
 } // namespace

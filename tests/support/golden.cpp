@@ -1,7 +1,7 @@
 #include "support/golden.h"
 
 #include "dxdraw/picture/decoders.h"
-#include "dxdraw/picture/picture_testing.h"
+#include "dxdraw/picture/frame_png.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -25,21 +25,9 @@ fs::path GoldenRoot()
     return (source ? fs::path(source) : fs::current_path()) / "tests";
 }
 
-// The frame as an RGBA PNG (alpha = 255 - T), so that T survives exactly.
 std::vector<std::uint8_t> EncodeFrame(const Frame& frame)
 {
-    DxDraw::testing::PngPicture picture;
-    picture.width = static_cast<std::uint32_t>(frame.width);
-    picture.height = static_cast<std::uint32_t>(frame.height);
-    picture.colour = DxDraw::testing::PngColour::Rgba;
-    picture.pixels.resize(frame.pixels.size());
-    for (std::size_t i = 0; i + 3 < frame.pixels.size(); i += 4) {
-        picture.pixels[i] = frame.pixels[i + 2];
-        picture.pixels[i + 1] = frame.pixels[i + 1];
-        picture.pixels[i + 2] = frame.pixels[i];
-        picture.pixels[i + 3] = static_cast<std::uint8_t>(255 - frame.pixels[i + 3]);
-    }
-    return DxDraw::testing::EncodePngForTest(picture);
+    return DxDraw::EncodeFramePng(frame.width, frame.height, frame.pixels.data(), frame.width * 4);
 }
 
 // A golden PNG back into a frame; nothing when it cannot be read.
