@@ -1,7 +1,7 @@
 // The iv.txt reader, then a judge jump for a few keys against an empty
 // script: reading never fails other than with the engine's exception.
 #include "core/exception.h"
-#include "core/report.h"
+#include "quiet.h"
 #include "script/node.h"
 
 #include <cstdint>
@@ -9,11 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const bool quiet = [] {
-        kestrel::SetDebugSink([](std::u16string_view) {});
-        return true;
-    }();
-    (void)quiet;
+    kestrel::fuzz::QuietReports();
     std::vector<std::uint8_t> source(data, data + size);
     source.push_back(0);
     TextScript::ScriptStateGroup group;

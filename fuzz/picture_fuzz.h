@@ -1,37 +1,18 @@
-// Shared by the picture fuzz targets: reports silenced, and the decoded
-// bitmap loaded into a surface as the engine does it.
+// Shared by the picture fuzz targets: the decoded bitmap loaded into a
+// surface as the engine does it.
 //
 // Their corpora (fuzz/corpus/png, jpeg, tiff, bmp) hold a few tiny valid
 // files of the main kinds, written once by the writers in
 // src/dxdraw/picture/picture_testing.h, and cut or damaged copies of them.
 #pragma once
 
-#include "core/report.h"
+#include "quiet.h"
 #include "dxdraw/dib.h"
 #include "dxdraw/surface.h"
 
 #include <optional>
 
 namespace kestrel::fuzz {
-
-// Answers every box with its default button, shows nothing.
-class SilentBoxes final : public MessageBoxHost {
-public:
-    MessageBoxAnswer ShowMessageBox(const MessageBoxRequest& request) override { return DefaultAnswer(request); }
-    bool IsDebuggerAttached() override { return false; }
-    void BreakIntoDebugger() override {}
-};
-
-inline void QuietReports()
-{
-    static const bool quiet = [] {
-        static SilentBoxes boxes;
-        SetMessageBoxHost(&boxes);
-        SetDebugSink([](std::u16string_view) {});
-        return true;
-    }();
-    (void)quiet;
-}
 
 // A decoder's bitmap always loads, at its own size.
 inline void LoadDecoded(std::optional<DxDraw::DibBlock>& dib)

@@ -1,22 +1,13 @@
 // The archive index loaders with path lookups and enumeration: the first byte
 // of the input picks the version, the rest is the archive's index.
 #include "archive/saf_index.h"
-#include "core/report.h"
+#include "quiet.h"
 
 #include <cstdint>
 
-namespace {
-
-// Damaged indexes report one line each; the fuzzer need not print them.
-struct QuietDebugOutput {
-    QuietDebugOutput() { kestrel::SetDebugSink([](std::u16string_view) {}); }
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static QuietDebugOutput quiet;
+    kestrel::fuzz::QuietReports();
     if (size < 1)
         return 0;
     const std::uint8_t version = (data[0] & 1) ? 6 : 5;

@@ -1,7 +1,7 @@
 // The script compiler: any bytes either compile into a node list that ends
 // with the end node, or fail with the engine's exception; nothing else.
 #include "core/exception.h"
-#include "core/report.h"
+#include "quiet.h"
 #include "script/node.h"
 
 #include <cstdint>
@@ -9,11 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const bool quiet = [] {
-        kestrel::SetDebugSink([](std::u16string_view) {});
-        return true;
-    }();
-    (void)quiet;
+    kestrel::fuzz::QuietReports();
     // The loader hands the compiler the file with one NUL after it.
     std::vector<std::uint8_t> source(data, data + size);
     source.push_back(0);

@@ -4,6 +4,7 @@
 #include "core/cp932.h"
 #include "core/file.h"
 #include "core/text.h"
+#include "support/tool_test.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,8 @@
 
 namespace {
 
+using kestrel::test::LeakCheck;
+using kestrel::test::RunResult;
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -25,18 +28,6 @@ constexpr int kExitClean = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitWarnings = 3;
-
-std::string ShellQuote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
 
 // Scenario text is written in UTF-8 here and stored as code page 932.
 Bytes Cp932(std::string_view utf8)
@@ -64,74 +55,21 @@ std::string LastLine(const std::string& text)
     return start == std::string::npos ? trimmed : trimmed.substr(start + 1);
 }
 
-enum class LeakCheck { Off, On };
-
-struct RunResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-// A fresh folder per test, removed afterwards.
-class KestrelCheckTest : public ::testing::Test {
+class KestrelCheckTest : public kestrel::test::ToolTest {
 protected:
-    void SetUp() override
-    {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("kestrel_check_") + info->test_suite_name() + "_" + info->name();
-        for (char& c : name) {
-            if (!std::isalnum(static_cast<unsigned char>(c)))
-                c = '_';
-        }
-        m_root = fs::temp_directory_path() / (name + "_" + std::to_string(std::random_device{}()));
-        fs::remove_all(m_root);
-        fs::create_directories(m_root);
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
+    KestrelCheckTest() : ToolTest(KESTREL_CHECK_PATH, "kestrel_check_") {}
 
     // Writes `utf8` as code page 932 into the test's folder; returns its path.
     std::string Write(const std::string& name, std::string_view utf8)
     {
-        const fs::path path = m_root / name;
+        const fs::path path = root() / name;
         kestrel::File file = kestrel::CreateFileForWrite(path);
         EXPECT_TRUE(file.IsOpen()) << path;
         EXPECT_TRUE(file.WriteAll(Cp932(utf8)));
         return path.string();
     }
 
-    std::string PathOf(const std::string& name) const { return (m_root / name).string(); }
-
-    // Leak checking at exit costs a sanitizer build tens of milliseconds per
-    // run; a few runs check leaks, the rest skip it. Other builds ignore it.
-    RunResult Run(const std::vector<std::string>& args, LeakCheck leaks = LeakCheck::Off)
-    {
-        const fs::path outFile = m_root / "stdout.txt";
-        const fs::path errFile = m_root / "stderr.txt";
-        std::string command = leaks == LeakCheck::Off ? "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " : "";
-        command += ShellQuote(KESTREL_CHECK_PATH);
-        for (const std::string& arg : args)
-            command += " " + ShellQuote(arg);
-        command += " >" + ShellQuote(outFile.string()) + " 2>" + ShellQuote(errFile.string());
-        const int status = std::system(command.c_str());
-        RunResult result;
-#if defined(WEXITSTATUS)
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#else
-        result.exitCode = status;
-#endif
-        const Bytes out = kestrel::ReadWholeFile(outFile).value_or(Bytes{});
-        const Bytes err = kestrel::ReadWholeFile(errFile).value_or(Bytes{});
-        result.out.assign(out.begin(), out.end());
-        result.err.assign(err.begin(), err.end());
-        return result;
-    }
-
-private:
-    fs::path m_root;
+    std::string PathOf(const std::string& name) const { return (root() / name).string(); }
 };
 
 // ---------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "archive/saf_format.h"
 #include "core/file.h"
 #include "core/text.h"
+#include "support/tool_test.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,8 @@
 
 namespace {
 
+using kestrel::test::LeakCheck;
+using kestrel::test::RunResult;
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -31,26 +34,6 @@ Bytes ToBytes(std::string_view text)
 {
     return Bytes(text.begin(), text.end());
 }
-
-std::string ShellQuote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
-
-enum class LeakCheck { Off, On };
-
-struct RunResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
 
 void WriteFile(const fs::path& path, const Bytes& bytes)
 {
@@ -65,57 +48,9 @@ Bytes ReadFile(const fs::path& path)
     return kestrel::ReadWholeFile(path).value_or(Bytes{});
 }
 
-// A fresh folder per test, removed afterwards.
-class SafToolTest : public ::testing::Test {
+class SafToolTest : public kestrel::test::ToolTest {
 protected:
-    void SetUp() override
-    {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("kestrel_saf_tool_") + info->test_suite_name() + "_" + info->name();
-        for (char& c : name) {
-            if (!std::isalnum(static_cast<unsigned char>(c)))
-                c = '_';
-        }
-        m_root = fs::temp_directory_path() / (name + "_" + std::to_string(std::random_device{}()));
-        fs::remove_all(m_root);
-        fs::create_directories(m_root);
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
-
-    const fs::path& root() const { return m_root; }
-
-    // Leak checking at exit costs a sanitizer build about 40 ms per run, so
-    // the round trips check leaks for every command and method once and the
-    // other runs skip it. Other builds ignore the setting.
-    RunResult Run(const std::vector<std::string>& args, LeakCheck leaks = LeakCheck::Off)
-    {
-        const fs::path outFile = m_root / "stdout.txt";
-        const fs::path errFile = m_root / "stderr.txt";
-        std::string command = leaks == LeakCheck::Off ? "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " : "";
-        command += ShellQuote(SAF_TOOL_PATH);
-        for (const std::string& arg : args)
-            command += " " + ShellQuote(arg);
-        command += " >" + ShellQuote(outFile.string()) + " 2>" + ShellQuote(errFile.string());
-        const int status = std::system(command.c_str());
-        RunResult result;
-#if defined(WEXITSTATUS)
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#else
-        result.exitCode = status;
-#endif
-        const Bytes out = ReadFile(outFile);
-        const Bytes err = ReadFile(errFile);
-        result.out.assign(out.begin(), out.end());
-        result.err.assign(err.begin(), err.end());
-        return result;
-    }
-
-private:
-    fs::path m_root;
+    SafToolTest() : ToolTest(SAF_TOOL_PATH, "kestrel_saf_tool_") {}
 };
 
 // ---------------------------------------------------------------------------
