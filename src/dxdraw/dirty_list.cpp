@@ -11,8 +11,9 @@ DirtyList::DirtyList(int capacity, DirtyListMode mode)
 
 void DirtyList::Add(const Rect& rect)
 {
-    if (rect.Empty() || Full())
+    if (rect.Empty())
         return;
+    // One rectangle grows to cover every addition; only the separate mode fills up.
     if (m_mode == DirtyListMode::Union) {
         if (m_count == 0) {
             m_rects[0] = rect;
@@ -22,6 +23,8 @@ void DirtyList::Add(const Rect& rect)
         }
         return;
     }
+    if (Full())
+        return;
     for (int i = 0; i < m_count; ++i) {
         if (ContainsRect(m_rects[std::size_t(i)], rect))
             return;
@@ -36,8 +39,15 @@ void DirtyList::Add(const Rect& rect)
 
 void DirtyList::SetMode(DirtyListMode mode)
 {
+    if (mode == m_mode)
+        return;
+    // What is pending stays pending, in the form of the new mode.
+    Rect pending;
+    for (int i = 0; i < m_count; ++i)
+        pending = Unite(pending, m_rects[std::size_t(i)]);
     m_mode = mode;
     m_count = 0;
+    Add(pending);
 }
 
 bool ContainsRect(const Rect& outer, const Rect& inner)

@@ -199,7 +199,7 @@ void DxSprite::CollectDirty(DirtyList& list)
 {
     if (m_surface && !m_surface->DirtyRect().Empty())
         m_changed |= kChangedContent;
-    if (m_changed != kChangedContent) {
+    if (!m_surface || m_changed != kChangedContent) {
         CollectWholeRects(list);
         return;
     }
@@ -313,6 +313,18 @@ DxSurfaceSprite32::~DxSurfaceSprite32()
 {
     // The surface is this object: the sprite part must not release it.
     m_ownsSurface = false;
+}
+
+void DxSurfaceSprite32::ParentGone()
+{
+    // Still shown elsewhere or held as a surface: only this reference goes.
+    m_ownsSurface = false;
+    if (RefCount() > 1) {
+        Hide();
+        DxSurface32::Release();
+        return;
+    }
+    delete this;
 }
 
 std::int32_t DxSurfaceSprite32::Release()

@@ -149,6 +149,7 @@ public:
     DxSurfaceSprite32(std::int32_t width, std::int32_t height, std::uint32_t blendFlags = 0);
 
     std::int32_t Release() override;
+    void ParentGone() override;
 
 protected:
     // Destroyed through Delete or Release.

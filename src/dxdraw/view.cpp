@@ -31,6 +31,11 @@ void ssView::Delete()
     delete this;
 }
 
+void ssView::ParentGone()
+{
+    delete this;
+}
+
 int ssView::Handle(std::uint32_t type, MsgParam a, MsgParam /*b*/)
 {
     if (type == SS_COUNT && a)
@@ -96,9 +101,13 @@ void ssView::Unlink()
 
 ssGroup::~ssGroup()
 {
+    // Walks over this group's children in progress (a child's callback
+    // deleting the group) stop instead of touching it again.
+    for (ChildWalk* walk = m_walks; walk; walk = walk->outer)
+        walk->groupGone = true;
     while (ssView* child = FirstChild()) {
         RemoveChild(child);
-        delete child;
+        child->ParentGone();
     }
 }
 
@@ -139,8 +148,10 @@ MsgParam ssGroup::Broadcast(BroadcastMode mode, std::uint32_t type, MsgParam a, 
         if (Handle(type, a, b) == 0)
             return ToParam(static_cast<ssView*>(this));
         MsgParam found = 0;
-        for (ssView* child = FirstChild(); child && !found; child = NextChild(child))
+        ForEachChild([&](ssView* child) {
             found = child->Broadcast(kBroadcastSearch, type, a, b);
+            return found == 0; // go on until a node answers
+        });
         return found;
     }
     case kBroadcastSelf:
@@ -164,7 +175,12 @@ void ssGroup::Draw(DrawContext* context)
 
 void ssGroup::AddChild(ssView* view)
 {
-    if (!view || view == this)
+    // A group cannot hold itself or one of its ancestors: the tree would loop.
+    for (const ssGroup* group = this; group; group = group->Parent()) {
+        if (static_cast<const ssView*>(group) == view)
+            return;
+    }
+    if (!view)
         return;
     if (view->m_parent)
         view->m_parent->RemoveChild(view);
@@ -183,6 +199,11 @@ void ssGroup::RemoveChild(ssView* view)
 {
     if (!view || view->m_parent != this || !m_last)
         return;
+    // Walks that were to visit this child next visit the one after it.
+    for (ChildWalk* walk = m_walks; walk; walk = walk->outer) {
+        if (walk->next == view)
+            walk->next = NextChild(view);
+    }
     ssView* const next = view->m_next;
     if (m_focused == view)
         SetFocus(next == view ? nullptr : next);

@@ -20,6 +20,7 @@
 #include "core/rect.h"
 
 #include <cstdint>
+#include <type_traits>
 #include <memory>
 #include <utility>
 
@@ -107,6 +108,9 @@ public:
     virtual void Detach();
     // Slot 2: Detach, then destroy.
     virtual void Delete();
+    // The group holding this node is being destroyed and has already let it
+    // go: nodes die with their group unless something else keeps them.
+    virtual void ParentGone();
     // Slot 3: the message handler. The base counts itself for SS_COUNT and
     // answers 1 to every message.
     virtual int Handle(std::uint32_t type, MsgParam a, MsgParam b);
@@ -179,24 +183,49 @@ public:
     int ChildCount() const;
 
 protected:
-    // Calls f(child) for each child in list order. A child may leave the
-    // group inside f; the walk stops early when the next child already left.
+    // Calls f(child) for each child in list order; when f returns a bool,
+    // false ends the walk. f may remove or delete any child, or the group
+    // itself: removed children are stepped over, and a deleted group ends
+    // the walk.
     template <class F>
     void ForEachChild(F&& f)
     {
-        ssView* child = FirstChild();
-        while (child) {
-            ssView* next = NextChild(child);
-            f(child);
-            if (next && next->m_parent != this)
-                break;
-            child = next;
+        ChildWalk walk;
+        walk.outer = m_walks;
+        m_walks = &walk;
+        struct Pop {
+            ssGroup* group;
+            ChildWalk& walk;
+            ~Pop()
+            {
+                if (!walk.groupGone)
+                    group->m_walks = walk.outer;
+            }
+        } pop{this, walk};
+        for (ssView* child = FirstChild(); child; child = walk.next) {
+            walk.next = NextChild(child);
+            if constexpr (std::is_same_v<decltype(f(child)), bool>) {
+                if (!f(child))
+                    return;
+            } else {
+                f(child);
+            }
+            if (walk.groupGone)
+                return;
         }
     }
 
 private:
+    // A walk over the children in progress; walks nest through `outer`.
+    struct ChildWalk {
+        ssView* next = nullptr;
+        bool groupGone = false;
+        ChildWalk* outer = nullptr;
+    };
+
     ssView* m_last = nullptr;
     ssView* m_focused = nullptr;
+    ChildWalk* m_walks = nullptr;
 };
 
 // Deletes a node through Delete (detach, then destroy).

@@ -462,6 +462,24 @@ TEST_F(ActWait, TheTaskIsFreedOnEveryWayOut)
     WaitForTask(Make("S", On(ActEvent::Step, [](ACT* task) { FreeTask(task); })), [] {}, &result);
     EXPECT_EQ(TakeLog(), (Log{"S:1", "S:5", "S:2"}));
     EXPECT_EQ(AvailableTaskCount(), 112);
+
+    // Freed by the frame's commands, and its record made again at once: the
+    // wait ends without driving or freeing the newcomer.
+    static ACT* waited = nullptr;
+    static ACT* newcomer = nullptr;
+    waited = Make("E");
+    WaitForTask(waited, [this] {
+        FreeTask(waited);
+        newcomer = Make("N");
+    });
+    EXPECT_EQ(TakeLog(), (Log{"E:1", "E:5", "E:6", "E:2", "N:1"}));
+    EXPECT_EQ(AvailableTaskCount(), 111);
+    FreeTask(newcomer);
+    TakeLog();
+
+    // Everything freed while the wait goes on.
+    WaitForTask(Make("A"), [] { FreeAllTasks(); });
+    EXPECT_EQ(TakeLog(), (Log{"A:1", "A:5", "A:6", "A:2"}));
     EXPECT_EQ(AssertionCount(capture), 0u);
 }
 

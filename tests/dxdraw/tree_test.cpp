@@ -273,6 +273,70 @@ TEST(Tree, TickRunsEachCallbackGroupsBeforeTheirChildren)
     EXPECT_EQ(order, (std::vector<std::uint32_t>{1, 2, 3, 4}));
 }
 
+TEST(Tree, AFrameCallbackMayDeleteItsNextSiblingOrItsOwnGroup)
+{
+    static DrawView* victim = nullptr;
+    static std::vector<std::uint32_t> order;
+    order.clear();
+    auto root = MakeView<DrawGroup>(1);
+    auto* first = new DrawView(2);
+    victim = new DrawView(3);
+    auto* last = new DrawView(4);
+    root->AddChild(first);
+    root->AddChild(victim);
+    root->AddChild(last);
+    first->SetFrameCallback([](DrawView* view) {
+        order.push_back(view->Kind());
+        if (victim)
+            victim->Delete(); // the sibling the walk was to visit next
+        victim = nullptr;
+    });
+    last->SetFrameCallback([](DrawView* view) { order.push_back(view->Kind()); });
+    root->Tick();
+    EXPECT_EQ(order, (std::vector<std::uint32_t>{2, 4}));
+    EXPECT_EQ(root->ChildCount(), 2);
+
+    // A child that deletes the group it is in ends the walk over that group.
+    order.clear();
+    auto* doomed = new DrawGroup(5);
+    auto* killer = new DrawView(6);
+    auto* after = new DrawView(7);
+    root->AddChild(doomed);
+    doomed->AddChild(killer);
+    doomed->AddChild(after);
+    killer->SetFrameCallback([](DrawView* view) {
+        order.push_back(view->Kind());
+        view->Parent()->Delete();
+    });
+    after->SetFrameCallback([](DrawView* view) { order.push_back(view->Kind()); });
+    root->Tick();
+    EXPECT_EQ(order, (std::vector<std::uint32_t>{2, 4, 6})); // the doomed group was added last; 7 never ticks
+    EXPECT_EQ(root->ChildCount(), 2);
+}
+
+TEST(Tree, AGroupCannotHoldItselfOrAnAncestor)
+{
+    auto root = MakeView<DrawGroup>(1);
+    auto* inner = new DrawGroup(2);
+    root->AddChild(inner);
+    inner->AddChild(root.get());
+    inner->AddChild(inner);
+    EXPECT_EQ(root->Parent(), nullptr);
+    EXPECT_EQ(inner->ChildCount(), 0);
+    root->Tick(); // and the tree still ends
+}
+
+TEST(Tree, ContentChangesOnASpriteWithoutASurfaceRedrawItWhole)
+{
+    Scene scene;
+    DxSprite* sprite = AddSprite(*scene.screen, 10, 10, 20, 20, kRed);
+    scene.Frame();
+    sprite->SetSurface(nullptr);
+    sprite->MarkChanged(kChangedContent);
+    const std::vector<Rect> rects = scene.Collect();
+    EXPECT_NE(std::find(rects.begin(), rects.end(), Rect{10, 10, 30, 30}), rects.end());
+}
+
 // --- draw order and hit tests ------------------------------------------------------
 
 TEST(Tree, TheSpriteAddedLastIsDrawnOnTopAndHitFirst)
@@ -479,6 +543,19 @@ TEST(Tree, UnionModeDirtyListKeepsOneRectangle)
     list.Reset();
     EXPECT_EQ(list.Count(), 0);
     EXPECT_EQ(list.Mode(), DirtyListMode::Union);
+
+    // One rectangle grows however small the list, and changing the mode
+    // keeps what is pending.
+    DirtyList single(1);
+    single.Add({0, 0, 5, 5});
+    single.Add({20, 20, 30, 30});
+    EXPECT_EQ(single[0], (Rect{0, 0, 30, 30}));
+    DirtyList separate(8, DirtyListMode::Separate);
+    separate.Add({0, 0, 5, 5});
+    separate.Add({20, 20, 30, 30});
+    separate.SetMode(DirtyListMode::Union);
+    ASSERT_EQ(separate.Count(), 1);
+    EXPECT_EQ(separate[0], (Rect{0, 0, 30, 30}));
 }
 
 TEST(Tree, SeparateModeDirtyListDropsContainedRectangles)

@@ -377,15 +377,25 @@ void WaitForTask(ACT* task, const std::function<void()>& stepFrame, void* result
 {
     if (!task)
         return;
-    ActPtr owner(task);
-    while (task->status != kActFinished) {
-        if (!RunTask(task)) {
-            (void)owner.release(); // it freed itself
-            return;
+    // The wait watches the task like a run does: whoever frees it meanwhile
+    // (the task itself, a frame's commands, FreeAllTasks) clears `frame.task`,
+    // so the wait neither drives nor frees a record that is no longer its own.
+    struct Watch {
+        RunFrame frame;
+        ~Watch()
+        {
+            g_pool.runs = frame.outer;
+            if (frame.task)
+                FreeTask(frame.task);
         }
+    } watch{{task, nullptr, g_pool.runs}};
+    g_pool.runs = &watch.frame;
+    while (watch.frame.task && task->status != kActFinished) {
+        if (!RunTask(task))
+            return;
         stepFrame();
     }
-    if (result)
+    if (watch.frame.task && result)
         Send(task, ActEvent::Query, nullptr, result);
 }
 
