@@ -140,6 +140,10 @@ private:
     std::int32_t m_nBeginCount = 0;
     std::int32_t m_refCount = 1;
     font::ScaledFont* m_selected = nullptr; // the font of the glyph buffer's context
+    // The glyph the shared buffer holds (0 = none). The font keeps it, not a
+    // begin record, so that two styles sharing a font never trust a glyph
+    // the other one drew.
+    std::uint32_t m_bufferCharacter = 0;
     std::u16string m_family;
     // The 4 x 4 sums of the buffer, taken when an anti-aliased glyph is drawn.
     std::vector<std::uint8_t> m_coverage;

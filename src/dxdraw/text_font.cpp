@@ -105,6 +105,7 @@ bool DxFont::Rebuild()
         return false;
     }
     m_selected = nullptr;
+    m_bufferCharacter = 0;
     if (m_glyphBuffer) {
         m_glyphBuffer->ReleaseDC();
         m_glyphBuffer.reset();
@@ -148,6 +149,12 @@ void DxFont::Begin(FontBeginRecord& record, DxSurface* target, GlyphForm form)
         record.previousFont = m_selected;
         // Black background, palette index 15 for the glyphs: see DrawGlyph.
         m_selected = record.antiAliased ? m_font4x.get() : m_font.get();
+        m_bufferCharacter = 0;
+    } else {
+        // A nested begin draws with the font as it is selected, into its own target.
+        record.antiAliased = m_selected == m_font4x.get();
+        record.target = target;
+        record.lastCharacter = 0;
     }
     ++m_nBeginCount;
 }
@@ -164,6 +171,8 @@ void DxFont::End(FontBeginRecord& record)
             m_glyphBuffer->ReleaseDC();
         record.dc = nullptr;
         record.lastCharacter = 0;
+        record.target = nullptr; // the surface may go away after End
+        m_bufferCharacter = 0;
     }
 }
 
@@ -184,12 +193,13 @@ void DxFont::DrawGlyph(FontBeginRecord& record, std::int32_t x, std::int32_t y, 
     const std::int32_t scale = record.antiAliased ? 4 : 1;
 
     // Character 0 never matches the cache, so it always leaves an empty buffer.
-    if (character != record.lastCharacter || character == 0) {
+    if (character != m_bufferCharacter || character == 0) {
         for (std::int32_t row = 0; row < m_glyphBuffer->AbsHeight(); ++row)
             std::memset(m_glyphBuffer->PixelAddress(0, row), 0, m_glyphBuffer->RowBytes());
         if (m_selected && character != 0)
             m_selected->Draw(*m_glyphBuffer, 0, 0, character, kGlyphInk);
         record.lastCharacter = character;
+        m_bufferCharacter = character;
         if (record.antiAliased)
             SumCoverage();
     }

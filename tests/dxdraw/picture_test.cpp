@@ -551,6 +551,13 @@ TEST_F(PictureJpeg, OversizedHeaderIsRefused)
     file[sof + 7] = 40000 >> 8;
     file[sof + 8] = 40000 & 0xFF;
     EXPECT_FALSE(DecodeJpeg(file));
+    // Within the side limit, but far more pixels than a file this small can
+    // hold: refused before a gigabyte is allocated.
+    for (int i : {5, 7}) {
+        file[sof + i] = 16384 >> 8;
+        file[sof + i + 1] = 16384 & 0xFF;
+    }
+    EXPECT_FALSE(DecodeJpeg(file));
 }
 
 // --- TIFF -------------------------------------------------------------------
@@ -700,6 +707,11 @@ TEST_F(PictureTiff, OversizedHeaderIsRefused)
     EXPECT_FALSE(DecodeTiff(file));
     file = testing::EncodeTiffForTest(t);
     PatchTiffTag(file, 257, 100000); // image length
+    EXPECT_FALSE(DecodeTiff(file));
+    // Within the side limit, but a dozen stored bytes cannot hold 16384 x 16384.
+    file = testing::EncodeTiffForTest(t);
+    PatchTiffTag(file, 256, 16384);
+    PatchTiffTag(file, 257, 16384);
     EXPECT_FALSE(DecodeTiff(file));
 }
 

@@ -682,5 +682,36 @@ TEST(TextDrawing, IsTheSameEveryTime)
     EXPECT_EQ(DrawGoldenText(GlyphForm::Normal, false).pixels, DrawGoldenText(GlyphForm::Normal, false).pixels);
 }
 
+TEST(TextDrawing, TwoStylesSharingAFontKeepTheirOwnGlyphs)
+{
+    FontPtr font = NewFont(kMincho, 20);
+    const auto alone = [&](char16_t c) {
+        SurfacePtr surface = MakeSurface(64, 32);
+        TextStyle style = StyleFor(font.get(), {0, 0, 64, 32});
+        surface->DrawChar(style, c);
+        surface->DrawChar(style, c);
+        return FrameOf(*surface).pixels;
+    };
+    const auto first = alone(u'吾');
+    const auto second = alone(u'輩');
+
+    // Both begun at once on one font: each surface gets its own glyphs, even
+    // though the font's glyph buffer is shared between them.
+    SurfacePtr a = MakeSurface(64, 32);
+    SurfacePtr b = MakeSurface(64, 32);
+    TextStyle styleA = StyleFor(font.get(), {0, 0, 64, 32});
+    TextStyle styleB = StyleFor(font.get(), {0, 0, 64, 32});
+    styleA.Begin(a.get());
+    styleB.Begin(b.get());
+    for (int i = 0; i < 2; ++i) {
+        a->DrawChar(styleA, u'吾');
+        b->DrawChar(styleB, u'輩');
+    }
+    styleB.End();
+    styleA.End();
+    EXPECT_EQ(FrameOf(*a).pixels, first);
+    EXPECT_EQ(FrameOf(*b).pixels, second);
+}
+
 } // namespace
 } // namespace DxDraw

@@ -9,6 +9,7 @@
 #include "core/exception.h"
 #include "dxdraw/picture/decoders.h"
 
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,18 @@ std::vector<std::uint8_t> ReadWhole(kestrel::IArchive& archive, std::u16string_v
 {
     std::optional<std::vector<std::uint8_t>> bytes = kestrel::ReadArchiveMember(archive, path);
     return bytes ? std::move(*bytes) : std::vector<std::uint8_t>{};
+}
+
+// Decodes without letting memory exhaustion out: a picture too large for
+// the machine fails like any undecodable one.
+template <class Decoder>
+std::optional<DibBlock> DecodeOrNothing(Decoder decode, std::span<const std::uint8_t> bytes)
+{
+    try {
+        return decode(bytes);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
 }
 
 // A new surface holding the bitmap, or null when it cannot be loaded.
@@ -44,7 +57,7 @@ DxSurface* LoadPicture(kestrel::IArchive& archive, std::u16string_view name, Mis
     const std::u16string jpg = base + u".jpg";
     if (archive.Exists(jpg)) {
         const std::vector<std::uint8_t> bytes = ReadWhole(archive, jpg);
-        std::optional<DibBlock> dib = DecodeJpeg(bytes);
+        std::optional<DibBlock> dib = DecodeOrNothing(DecodeJpeg, bytes);
         DxSurface* surface = dib ? SurfaceFromDib(*dib) : nullptr;
         if (!surface)
             kestrel::ThrowException(kScriptSource, u"Script Error: JPEG decode error '%s'.", base);
@@ -54,7 +67,7 @@ DxSurface* LoadPicture(kestrel::IArchive& archive, std::u16string_view name, Mis
     const std::u16string tif = base + u".tif";
     if (archive.Exists(tif)) {
         const std::vector<std::uint8_t> bytes = ReadWhole(archive, tif);
-        std::optional<DibBlock> dib = DecodeTiff(bytes);
+        std::optional<DibBlock> dib = DecodeOrNothing(DecodeTiff, bytes);
         DxSurface* surface = dib ? SurfaceFromDib(*dib) : nullptr;
         if (!surface)
             kestrel::ThrowException(kScriptSource, u"Script Error: file not found '%s'.", tif);
@@ -86,7 +99,13 @@ DxSurface* LoadPicture(kestrel::IArchive& archive, std::u16string_view name, Mis
 DxSurface* LoadSurfaceArchive_Dx(kestrel::IArchive& archive, std::u16string_view name)
 {
     SurfacePtr surface(CreateSurface(32));
-    if (!surface || !surface->LoadFile(&archive, name))
+    bool loaded = false;
+    try {
+        loaded = surface && surface->LoadFile(&archive, name);
+    } catch (const std::bad_alloc&) {
+        loaded = false; // too large for this machine: as undecodable
+    }
+    if (!loaded)
         kestrel::ThrowException(kDxDrawSource, u"LoadSurfaceArchive_Dx: file not found '%s'.\n", name);
     return surface.release();
 }

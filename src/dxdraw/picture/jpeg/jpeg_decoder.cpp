@@ -116,6 +116,9 @@ void SkipInput(j_decompress_ptr info, long count)
     jpeg_decompress_struct* info = &job.decompressor;
     jpeg_create_decompress(info);
     job.created = true;
+    // Progressive pictures keep whole-picture buffers; a hostile header must
+    // fail cleanly rather than take gigabytes.
+    info->mem->max_memory_to_use = 256L << 20;
 
     MemorySource& source = job.source;
     source.library.init_source = InitSource;
@@ -131,6 +134,11 @@ void SkipInput(j_decompress_ptr info, long count)
     if (info->image_width == 0 || info->image_height == 0)
         ERREXIT(info, JERR_EMPTY_IMAGE);
     if (info->image_width > JDIMENSION(kMaxPictureSide) || info->image_height > JDIMENSION(kMaxPictureSide))
+        ERREXIT1(info, JERR_IMAGE_TOO_BIG, kMaxPictureSide);
+    // Nor may a few bytes claim a picture far larger than any compression
+    // reaches (a flat picture packs a few thousand pixels into a byte).
+    constexpr std::uint64_t kMaxPixelsPerByte = 8192;
+    if (std::uint64_t{info->image_width} * info->image_height > std::uint64_t{source.size} * kMaxPixelsPerByte)
         ERREXIT1(info, JERR_IMAGE_TOO_BIG, kMaxPictureSide);
 #ifdef JCS_EXTENSIONS
     info->out_color_space = JCS_EXT_BGR; // the bitmap's order straight away

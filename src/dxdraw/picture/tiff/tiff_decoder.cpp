@@ -233,6 +233,14 @@ std::optional<DibBlock> DecodeTiff(std::span<const std::uint8_t> file)
         return std::nullopt;
     const auto scanlineBytes = static_cast<std::size_t>(scanline);
     const std::size_t bytesPerPixel = scanlineBytes / width;
+    // A few hundred bytes must not claim a gigabyte picture: the stored strips
+    // bound what they can expand to (far beyond any real compression ratio).
+    std::uint64_t stored = 0;
+    for (std::uint32_t s = 0; s < TIFFNumberOfStrips(t); ++s)
+        stored += TIFFGetStrileByteCount(t, s);
+    constexpr std::uint64_t kMaxExpansion = 4096;
+    if (stored * kMaxExpansion < std::uint64_t{height} * scanlineBytes)
+        return std::nullopt;
 
     const std::uint32_t entries = bitCount <= 8 ? 1u << bitCount : 0;
     std::optional<DibBlock> dib =
