@@ -36,9 +36,12 @@ std::optional<fs::path> FindChild(const fs::path& folder, const std::string& nam
     const fs::path exact = folder / name;
     if (fs::exists(exact, error))
         return exact;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
-        if (SameNameIgnoringAsciiCase(entry.path().filename().string(), name))
-            return entry.path();
+    // Iterated with error codes: a folder that changes or cannot be read
+    // ends the search instead of throwing (members open on the sound thread too).
+    fs::directory_iterator it(folder, error);
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+        if (SameNameIgnoringAsciiCase(it->path().filename().string(), name))
+            return it->path();
     }
     return std::nullopt;
 }
@@ -68,6 +71,16 @@ HResult CDirArchive::QueryInterface(const Guid& iid, void** object)
 }
 
 std::optional<fs::path> CDirArchive::Resolve(std::u16string_view path) const
+{
+    // A name the file system cannot represent names nothing.
+    try {
+        return ResolveComponents(path);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<fs::path> CDirArchive::ResolveComponents(std::u16string_view path) const
 {
     // Both separators divide components; an absolute path, an empty
     // component or ".." would leave the folder (or name nothing).

@@ -124,6 +124,8 @@ IArchiveFile* CArchiveFile::Clone()
         same->Release();
         return nullptr;
     }
+    if (clone && !same)
+        clone->Seek(m_position, static_cast<std::int32_t>(SeekOrigin::Begin));
     return clone;
 }
 

@@ -1,4 +1,6 @@
 #include "archive/archive.h"
+#include "core/format.h"
+#include "core/report.h"
 
 namespace kestrel {
 
@@ -11,6 +13,13 @@ std::optional<std::vector<std::uint8_t>> Unpack(IArchive& archive, std::u16strin
     if (!member)
         return std::nullopt;
     const std::int64_t size = member->GetSize();
+    // No member the engine reads whole comes near this; a damaged index that
+    // claims more is refused rather than allocated (sounds stream instead).
+    constexpr std::int64_t kMaxWholeMember = std::int64_t{1} << 30;
+    if (size < 0 || size > kMaxWholeMember) {
+        DebugOutput(Format(u"archive: a member too large to read whole: %s", path));
+        return std::nullopt;
+    }
     // Zero-filled, so that bytes a failed unpacking did not write read as 0.
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(size) + extra);
     *produced = member->ReadAll(buffer.data());

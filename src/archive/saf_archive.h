@@ -84,6 +84,7 @@ private:
     // The file or folder a member path names inside this folder, or nothing
     // when it does not exist or would leave the folder.
     std::optional<std::filesystem::path> Resolve(std::u16string_view path) const;
+    std::optional<std::filesystem::path> ResolveComponents(std::u16string_view path) const;
 
     std::filesystem::path m_folder;
 };

@@ -11,6 +11,9 @@ namespace kestrel {
 namespace {
 
 constexpr const char* kSource = "fixheap";
+// Chunks start on this boundary, so block alignments up to it hold for the
+// addresses themselves, not only for offsets within the chunk.
+constexpr std::size_t kChunkAlignment = 64;
 
 std::size_t RoundUp(std::size_t value, std::size_t multiple)
 {
@@ -27,7 +30,7 @@ public:
     {
         if (bytes <= sizeof(Chunk))
             return nullptr;
-        void* memory = ::operator new(bytes, std::align_val_t{alignof(Chunk)}, std::nothrow);
+        void* memory = ::operator new(bytes, std::align_val_t{kChunkAlignment}, std::nothrow);
         if (!memory)
             return nullptr;
         auto* chunk = new (memory) Chunk();
@@ -41,7 +44,7 @@ public:
     static void Destroy(Chunk* chunk)
     {
         chunk->~Chunk();
-        ::operator delete(static_cast<void*>(chunk), std::align_val_t{alignof(Chunk)});
+        ::operator delete(static_cast<void*>(chunk), std::align_val_t{kChunkAlignment});
     }
 
     void* Alloc()
@@ -163,6 +166,8 @@ bool BlockPool::PoolInit(std::size_t blockSize, std::size_t blocksPerChunk, std:
     std::lock_guard guard(m_lock);
     m_chunks.clear();
     m_current = nullptr;
+    if (alignment > kChunkAlignment)
+        return false;
     m_alignment = std::max<std::size_t>(alignment, 1);
     m_blockSize = RoundUp(std::max<std::size_t>(blockSize, 1), m_alignment);
     m_blocksPerChunk = blocksPerChunk;

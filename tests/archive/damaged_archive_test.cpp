@@ -87,6 +87,21 @@ TEST_F(DamagedArchiveTest, ImpossibleUnpackedSizesAreRefused)
     }
 }
 
+TEST_F(DamagedArchiveTest, MembersTooLargeToReadWholeAreRefused)
+{
+    // 2 MiB of zlib could in principle unpack to 1.25 GiB: no member read
+    // whole is anywhere near that, so it is refused rather than allocated.
+    const std::uint32_t stored = 2u << 20;
+    auto image = test::RawSaf6(0, {{"", true, 1, 0, 1}, {"huge.txt", false, 1, stored, 0x50000000u}});
+    test::PlaceData(image, 1, std::vector<std::uint8_t>(stored, 0));
+    ComPtr<IArchive> archive = Open(image);
+    ASSERT_TRUE(archive);
+    const std::size_t before = m_capture.lines().size();
+    EXPECT_FALSE(ReadArchiveMember(*archive, u"huge.txt").has_value());
+    EXPECT_FALSE(ReadArchiveText(*archive, u"huge.txt").has_value());
+    EXPECT_EQ(m_capture.lines().size(), before + 2);
+}
+
 TEST_F(DamagedArchiveTest, FoldersThatContainThemselvesEnumerateOnce)
 {
     // Folder 1 lists itself and folder 2; folder 2 lists folder 1 again.

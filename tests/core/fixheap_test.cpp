@@ -96,6 +96,19 @@ TEST(BlockPool, BlocksAreAlignedAndDoNotOverlap)
         EXPECT_EQ(blocks[i][0], static_cast<unsigned char>(i)) << i;
 }
 
+TEST(BlockPool, AlignmentsHoldForAddressesUpTo64)
+{
+    BlockPool pool(40, 64, 16);
+    for (int i = 0; i < 100; ++i) {
+        void* p = pool.PoolAlloc(40);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 16, 0u);
+    }
+    BlockPool wide;
+    EXPECT_FALSE(wide.PoolInit(8, 64, 128)); // beyond what a chunk's start guarantees
+    EXPECT_EQ(wide.PoolAlloc(8), nullptr);
+}
+
 TEST(BlockPool, TooSmallChunkFailsCleanly)
 {
     BlockPool pool;
