@@ -48,6 +48,20 @@ DxSurface* SurfaceFromDib(DibBlock& dib)
     return surface.release();
 }
 
+// Reads and decodes one picture file into a new surface; any failure is the
+// script error `failure` formatted with `named`.
+template <class Decoder>
+DxSurface* LoadDecoded(kestrel::IArchive& archive, const std::u16string& path, Decoder decode,
+    std::u16string_view failure, const std::u16string& named)
+{
+    const std::vector<std::uint8_t> bytes = ReadWhole(archive, path);
+    std::optional<DibBlock> dib = DecodeOrNothing(decode, bytes);
+    DxSurface* surface = dib ? SurfaceFromDib(*dib) : nullptr;
+    if (!surface)
+        kestrel::ThrowException(kScriptSource, failure, named);
+    return surface;
+}
+
 } // namespace
 
 DxSurface* LoadPicture(kestrel::IArchive& archive, std::u16string_view name, MissingPicture missing)
@@ -55,24 +69,12 @@ DxSurface* LoadPicture(kestrel::IArchive& archive, std::u16string_view name, Mis
     const std::u16string base(name);
 
     const std::u16string jpg = base + u".jpg";
-    if (archive.Exists(jpg)) {
-        const std::vector<std::uint8_t> bytes = ReadWhole(archive, jpg);
-        std::optional<DibBlock> dib = DecodeOrNothing(DecodeJpeg, bytes);
-        DxSurface* surface = dib ? SurfaceFromDib(*dib) : nullptr;
-        if (!surface)
-            kestrel::ThrowException(kScriptSource, u"Script Error: JPEG decode error '%s'.", base);
-        return surface;
-    }
+    if (archive.Exists(jpg))
+        return LoadDecoded(archive, jpg, DecodeJpeg, u"Script Error: JPEG decode error '%s'.", base);
 
     const std::u16string tif = base + u".tif";
-    if (archive.Exists(tif)) {
-        const std::vector<std::uint8_t> bytes = ReadWhole(archive, tif);
-        std::optional<DibBlock> dib = DecodeOrNothing(DecodeTiff, bytes);
-        DxSurface* surface = dib ? SurfaceFromDib(*dib) : nullptr;
-        if (!surface)
-            kestrel::ThrowException(kScriptSource, u"Script Error: file not found '%s'.", tif);
-        return surface;
-    }
+    if (archive.Exists(tif))
+        return LoadDecoded(archive, tif, DecodeTiff, u"Script Error: file not found '%s'.", tif);
 
     const std::u16string png = base + u".png";
     if (archive.Exists(png))
