@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 namespace DxDraw {
 
@@ -201,7 +202,8 @@ std::vector<std::uint8_t> BmpHeaders(const BitmapInfoHeader& image, std::uint16_
 
 } // namespace
 
-bool DxImage::SaveBmp24(const std::filesystem::path& path)
+bool DxImage::WriteBmp(const std::filesystem::path& path, std::uint16_t bitCount, std::uint32_t rowBytes,
+    const std::function<void(const std::uint8_t* in, std::uint8_t* out)>& convertRow) const
 {
     if (!m_bits || m_bitDepth != 32)
         return false;
@@ -209,36 +211,34 @@ bool DxImage::SaveBmp24(const std::filesystem::path& path)
     if (!file)
         return false;
     const std::int32_t height = AbsHeight();
-    const std::uint32_t rowBytes24 = (3 * std::uint32_t(Width()) + 3) / 4 * 4;
-    bool ok = file.WriteAll(BmpHeaders(m_header, 24, std::uint32_t(height) * rowBytes24 + 54));
-    std::vector<std::uint8_t> row(rowBytes24, 0);
+    bool ok = file.WriteAll(BmpHeaders(m_header, bitCount, std::uint32_t(height) * rowBytes + 54));
+    std::vector<std::uint8_t> row(rowBytes, 0);
+    // Rows in memory order, so a bottom-up image gives an ordinary bottom-up file.
     for (std::int32_t r = 0; r < height && ok; ++r) {
-        const std::uint8_t* in = m_bits.get() + std::size_t(r) * m_rowBytes; // memory order
-        for (std::int32_t x = 0; x < Width(); ++x) {
-            row[x * 3] = in[x * 4], row[x * 3 + 1] = in[x * 4 + 1], row[x * 3 + 2] = in[x * 4 + 2];
-        }
+        convertRow(m_bits.get() + std::size_t(r) * m_rowBytes, row.data());
         ok = file.WriteAll(row);
     }
     return ok;
 }
 
+bool DxImage::SaveBmp24(const std::filesystem::path& path)
+{
+    const std::int32_t width = Width();
+    return WriteBmp(path, 24, (3 * std::uint32_t(width) + 3) / 4 * 4, [width](const std::uint8_t* in, std::uint8_t* out) {
+        for (std::int32_t x = 0; x < width; ++x)
+            out[x * 3] = in[x * 4], out[x * 3 + 1] = in[x * 4 + 1], out[x * 3 + 2] = in[x * 4 + 2];
+    });
+}
+
 bool DxImage::SaveBmp32(const std::filesystem::path& path)
 {
-    if (!m_bits || m_bitDepth != 32)
-        return false;
-    kestrel::File file = kestrel::CreateFileForWrite(path);
-    if (!file)
-        return false;
-    const std::int32_t height = AbsHeight();
-    bool ok = file.WriteAll(BmpHeaders(m_header, 32, std::uint32_t(height) * std::uint32_t(Width()) * 4 + 54));
-    std::vector<std::uint8_t> row(m_rowBytes);
-    for (std::int32_t r = 0; r < height && ok; ++r) {
-        std::memcpy(row.data(), m_bits.get() + std::size_t(r) * m_rowBytes, m_rowBytes);
-        for (std::size_t i = 3; i < row.size(); i += 4)
-            row[i] = static_cast<std::uint8_t>(255 - row[i]);
-        ok = file.WriteAll(row);
-    }
-    return ok;
+    const std::int32_t width = Width();
+    return WriteBmp(path, 32, std::uint32_t(width) * 4, [width](const std::uint8_t* in, std::uint8_t* out) {
+        for (std::int32_t x = 0; x < width * 4; x += 4) {
+            out[x] = in[x], out[x + 1] = in[x + 1], out[x + 2] = in[x + 2];
+            out[x + 3] = static_cast<std::uint8_t>(255 - in[x + 3]); // T back to alpha
+        }
+    });
 }
 
 DrawingContext* DxImage::GetDC()

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -80,6 +81,11 @@ public:
     std::span<const std::uint8_t> ColourTable() const { return m_colourTable; }
 
 protected:
+    // Writes the BMP headers and every row through `convertRow` (memory row
+    // in, `rowBytes` file bytes out).
+    bool WriteBmp(const std::filesystem::path& path, std::uint16_t bitCount, std::uint32_t rowBytes,
+        const std::function<void(const std::uint8_t* in, std::uint8_t* out)>& convertRow) const;
+
     struct AlignedFree {
         void operator()(std::uint8_t* p) const;
     };
